@@ -1,0 +1,67 @@
+// Writes the parts of a split: each one announced, created, given its final length and then
+// filled from the source through one fixed buffer.
+#include "cleave.h"
+
+#include <cstdio>
+
+namespace {
+void GiveFinalLength(HANDLE part, LONGLONG partSize) {
+    LARGE_INTEGER position;
+    position.QuadPart = partSize;
+    if (!SetFilePointerEx(part, position, nullptr, FILE_BEGIN)) {
+        ExitWithLastError("SetFilePointerEx failed");
+    }
+    if (!SetEndOfFile(part)) {
+        ExitWithLastError("SetEndOfFile failed");
+    }
+    position.QuadPart = 0;
+    if (!SetFilePointerEx(part, position, nullptr, FILE_BEGIN)) {
+        ExitWithLastError("SetFilePointerEx failed");
+    }
+}
+
+void CopySlice(HANDLE source, HANDLE part, LONGLONG partSize, char* buffer) {
+    for (LONGLONG copied = 0; copied < partSize;) {
+        DWORD chunk = copied + COPY_CHUNK_SIZE <= partSize ? COPY_CHUNK_SIZE
+                                                           : static_cast<DWORD>(partSize - copied);
+        DWORD bytesRead = 0;
+        if (!ReadFile(source, buffer, chunk, &bytesRead, nullptr)) {
+            ExitWithLastError("ReadFile failed");
+        }
+        // The source ended early: without this the loop would never finish.
+        if (bytesRead == 0) {
+            SetLastError(ERROR_HANDLE_EOF);
+            ExitWithLastError("ReadFile failed");
+        }
+        DWORD bytesWritten = 0;
+        if (!WriteFile(part, buffer, bytesRead, &bytesWritten, nullptr)) {
+            ExitWithLastError("WriteFile failed");
+        }
+        copied += bytesWritten;
+    }
+}
+} // namespace
+
+void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize,
+                    DWORD partCount) {
+    char buffer[COPY_CHUNK_SIZE];
+    char partName[PART_NAME_CHARS];
+    for (DWORD index = 0; index < partCount; ++index) {
+        FormatPartName(partName, sourcePath, index);
+        LONGLONG partSize = PartSize(index, partCount, sourceSize, splitSize);
+        printf("* Creating '%s' as part %d of %d with size %" PRId64 " bytes... ", partName,
+               static_cast<int>(index + 1), static_cast<int>(partCount), partSize);
+        fflush(stdout);
+
+        HANDLE part = CreateFileA(partName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (part == INVALID_HANDLE_VALUE) {
+            ExitWithLastError("CreateFile failed");
+        }
+        GiveFinalLength(part, partSize);
+        CopySlice(source, part, partSize, buffer);
+
+        printf("Done (%.3f%% complete).\n", PercentDone(index, partCount));
+        CloseHandle(part);
+    }
+}

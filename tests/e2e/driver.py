@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""Runs the end-to-end table (cases.json) against a built cleave.
+
+Each case lays out files in a fresh temporary directory, runs the program there with standard
+output redirected to a file, and checks the exit status, the exact output and every file left
+behind. The table is data so that the same cases run against other builds of the program, for
+example under an emulator given with --launcher.
+
+Usage: driver.py --cleave PATH [--launcher CMD] [--platform linux|windows] [--case NAME ...]
+Prints one line per case and ends with "N passed, N failed".
+"""
+import argparse
+import json
+import os
+import random
+import re
+import resource
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TIMEOUT = 120
+
+
+def expand(text):
+    """{rep:c:N} stands for the character c repeated N times, so long names stay readable."""
+    if not isinstance(text, str):
+        return text
+    return re.sub(r"\{rep:(.):(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
+
+
+def content_of(spec, name):
+    if "bytes" in spec:
+        return spec["bytes"].encode("latin-1")
+    if "random" in spec:
+        rng = random.Random(spec.get("seed", name))
+        return rng.randbytes(spec["random"])
+    if "pattern" in spec:
+        return bytes(i % 251 for i in range(spec["pattern"]))
+    return None
+
+
+def lay_out(root, files):
+    """Creates the case's files; returns the original bytes of each regular file."""
+    originals = {}
+    for raw_name, spec in files.items():
+        name = expand(raw_name)
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path) or root, exist_ok=True)
+        if spec.get("dir"):
+            os.makedirs(path, exist_ok=True)
+        elif "symlink" in spec:
+            os.symlink(expand(spec["symlink"]), path)
+        elif "hardlink" in spec:
+            os.link(os.path.join(root, expand(spec["hardlink"])), path)
+        elif spec.get("fifo"):
+            os.mkfifo(path)
+        elif "sparse" in spec:
+            with open(path, "wb") as f:
+                f.truncate(spec["sparse"])
+                tail = expand(spec.get("tail", "")).encode("latin-1")
+                if tail:
+                    f.seek(spec["sparse"] - len(tail))
+                    f.write(tail)
+        else:
+            data = content_of(spec, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            originals[name] = data
+    return originals
+
+
+def listing(root):
+    found = set()
+    for dirpath, dirnames, filenames in os.walk(root):
+        for entry in dirnames + filenames:
+            full = os.path.join(dirpath, entry)
+            if os.path.isdir(full) and not os.path.islink(full):
+                continue
+            found.add(os.path.relpath(full, root))
+    return found
+
+
+def expected_plan(source_size, split_size, source_name):
+    """Standard output of a completed split or rename, stated independently of the program."""
+    count = -(-source_size // split_size) if source_size else 0
+    lines = [f"Source file size: {source_size}", f"Split file size : {split_size}",
+             f"Part count      : {count}", ""]
+    if source_size <= split_size:
+        lines.append("Original file size is less than or equal to split size; "
+                     f"renaming to '{source_name}.000' instead.")
+        lines.append("Done.")
+    else:
+        for i in range(count):
+            size = split_size if i < count - 1 else source_size - (count - 1) * split_size
+            pct = f"{(i + 1) / count * 100:.3f}"
+            lines.append(f"* Creating '{source_name}.{i:03d}' as part {i + 1} of {count} "
+                         f"with size {size} bytes... Done ({pct}% complete).")
+        lines.append("* Split Completed Successfully.")
+    return "\n".join(lines) + "\n"
+
+
+def parts_of(data, split_size, source_name):
+    if len(data) <= split_size:
+        return {f"{source_name}.000": data}
+    return {f"{source_name}.{i:03d}": data[off:off + split_size]
+            for i, off in enumerate(range(0, len(data), split_size))}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def windows_view(text):
+    """On Windows lines end in CR LF and the system's text is its own: compare up to '): '."""
+    text = text.replace("\r\n", "\n").replace("\r", "")
+    return re.sub(r"(: ERROR 0x[0-9A-F]{8} \(-?\d+\): ).*(\n\n?)?\Z", r"\1", text, flags=re.S)
+
+
+class Runner:
+    def __init__(self, args):
+        self.cleave = os.path.abspath(args.cleave)
+        self.launcher = shlex.split(args.launcher) if args.launcher else []
+        self.platform = args.platform
+
+    def run(self, root, argv, case):
+        command = self.launcher + [self.cleave] + [expand(a) for a in argv]
+        limit = case.get("rlimit_fsize")
+
+        def limit_file_size():
+            if limit is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        out_path = os.path.join(os.path.dirname(root), "stdout")
+        with open(out_path, "wb") as out:
+            if case.get("stdout_closed"):
+                reader, writer = os.pipe()
+                os.close(reader)
+                proc = subprocess.run(command, cwd=root, stdout=writer, stdin=subprocess.DEVNULL,
+                                      preexec_fn=limit_file_size, timeout=TIMEOUT)
+                os.close(writer)
+            else:
+                proc = subprocess.run(command, cwd=root, stdout=out, stdin=subprocess.DEVNULL,
+                                      preexec_fn=limit_file_size, timeout=TIMEOUT)
+        with open(out_path, "rb") as f:
+            return proc.returncode, f.read().decode("latin-1")
+
+    def expect_output(self, actual, expected, what="stdout"):
+        if self.platform == "windows":
+            actual, expected = windows_view(actual), windows_view(expected)
+        check(actual == expected, f"{what} differs:\n--- expected\n{expected}--- actual\n{actual}")
+
+    def run_case(self, case):
+        if self.platform in case.get("skip_on", []):
+            return "skipped: " + case.get("why_skipped", "not on this platform")
+        case = dict(case, **case.get(self.platform, {}))
+        with tempfile.TemporaryDirectory(prefix="cleave-e2e-") as top:
+            root = os.path.join(top, "work")
+            os.mkdir(root)
+            if case.get("kind") == "random_vs_split":
+                return self.random_vs_split(root, case)
+            originals = lay_out(root, case.get("files", {}))
+            before = listing(root)
+            status, output = self.run(root, case["args"], case)
+            self.check_result(root, case, status, output, originals, before)
+        return "ok"
+
+    def check_result(self, root, case, status, output, originals, before):
+        check(status == case["status"], f"exit status {status}, expected {case['status']}"
+                                        f"\n--- output\n{output}")
+        if "stdout" in case:
+            expected = expand(case["stdout"]).replace("{cleave}", self.cleave)
+            self.expect_output(output, expected)
+        if "plan" in case:
+            source, split = case["plan"]
+            source = expand(source)
+            data = originals[source]
+            self.expect_output(output, expected_plan(len(data), split, source))
+        for fragment in case.get("stdout_contains", []):
+            check(expand(fragment) in output, f"output lacks {fragment!r}:\n{output}")
+        expected_files = self.expected_files(case, originals)
+        present = listing(root)
+        kept = {expand(n) for n in case.get("keep", [])} | {n for n in before
+                                                             if n not in originals}
+        check(present == set(expected_files) | kept,
+              f"files differ: unexpected {sorted(present - set(expected_files) - kept)}, "
+              f"missing {sorted(set(expected_files) - present)}")
+        for name, data in expected_files.items():
+            with open(os.path.join(root, name), "rb") as f:
+                actual = f.read()
+            check(actual == data, f"{name}: {len(actual)} bytes differ from the {len(data)} "
+                                  "expected")
+
+    def expected_files(self, case, originals):
+        files = {}
+        for name, spec in case.get("after", {}).items():
+            name = expand(name)
+            if spec == "unchanged":
+                files[name] = originals[name]
+            elif "slice" in spec:
+                source, start, length = spec["slice"]
+                files[name] = originals[source][start:start + length]
+            elif "renamed_from" in spec:
+                files[name] = originals[spec["renamed_from"]]
+            else:
+                files[name] = content_of(spec, name)
+        if "parts_of" in case:
+            source, split = case["parts_of"]
+            source = expand(source)
+            files[source] = originals[source]
+            files.update(parts_of(originals[source], split, source))
+        return files
+
+    def random_vs_split(self, root, case):
+        """Random sizes: cleave's parts must equal GNU split's, and join back to the source."""
+        rng = random.Random(case["seed"])
+        for trial in range(case["trials"]):
+            split_size = rng.choice([1, 7, 512, 4096, 131071, 131072, 131073,
+                                     rng.randint(1, 400000)])
+            size = max(1, min(rng.randint(1, 3 * split_size + 5), 999 * split_size))
+            data = rng.randbytes(size)
+            ours, theirs = os.path.join(root, f"ours{trial}"), os.path.join(root, f"theirs{trial}")
+            for d in (ours, theirs):
+                os.mkdir(d)
+                with open(os.path.join(d, "data.bin"), "wb") as f:
+                    f.write(data)
+            status, output = self.run(ours, ["data.bin", str(split_size)], case)
+            check(status == 0, f"trial {trial} ({size}, {split_size}): status {status}")
+            self.expect_output(output, expected_plan(size, split_size, "data.bin"),
+                               f"trial {trial} ({size}, {split_size}) stdout")
+            subprocess.run(["split", "-b", str(split_size), "-d", "-a", "3", "data.bin",
+                            "data.bin."], cwd=theirs, check=True)
+            if size <= split_size:
+                os.remove(os.path.join(theirs, "data.bin"))
+            ours_files, theirs_files = listing(ours), listing(theirs)
+            check(ours_files == theirs_files, f"trial {trial} ({size}, {split_size}): "
+                                              f"{sorted(ours_files ^ theirs_files)}")
+            joined = b""
+            for name in sorted(n for n in ours_files if n != "data.bin"):
+                with open(os.path.join(ours, name), "rb") as a, \
+                        open(os.path.join(theirs, name), "rb") as b:
+                    part = a.read()
+                    check(part == b.read(), f"trial {trial}: {name} differs from split's")
+                    joined += part
+            check(joined == data, f"trial {trial}: parts do not join to the source")
+            shutil.rmtree(ours)
+            shutil.rmtree(theirs)
+        return "ok"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--cleave", required=True)
+    parser.add_argument("--launcher", default="")
+    parser.add_argument("--platform", choices=["linux", "windows"], default="linux")
+    parser.add_argument("--cases", default=os.path.join(HERE, "cases.json"))
+    parser.add_argument("--case", action="append", default=[])
+    args = parser.parse_args()
+    with open(args.cases) as f:
+        cases = json.load(f)["cases"]
+    if args.case:
+        unknown = set(args.case) - {c["name"] for c in cases}
+        if unknown:
+            sys.exit(f"unknown case: {', '.join(sorted(unknown))}")
+        cases = [c for c in cases if c["name"] in args.case]
+    runner = Runner(args)
+    passed = failed = skipped = 0
+    for case in cases:
+        try:
+            verdict = runner.run_case(case)
+        except (Failure, subprocess.TimeoutExpired) as error:
+            print(f"FAIL {case['name']}: {error}")
+            failed += 1
+            continue
+        if verdict.startswith("skipped"):
+            print(f"SKIP {case['name']}: {verdict}")
+            skipped += 1
+        else:
+            print(f"ok   {case['name']}")
+            passed += 1
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
