@@ -24,6 +24,12 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev python3 coreutils clang-format)
+# The manual page checks (mandoc, man-db) and CPack's .deb dependency scan (dpkg-dev, file).
+BUILD_PACKAGES+=(mandoc man-db dpkg-dev file)
+# The Windows leg: the mingw-w64 cross compilers and Wine to run the 64-bit programs.
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64)
+# The gates: clang's sanitizer and libFuzzer runtimes, valgrind and the two static analysers.
+GATE_PACKAGES=(libclang-rt-14-dev valgrind clang-tidy cppcheck)
 
 # Configures and builds one preset; a no-op build when nothing changed.
 build_preset() {

@@ -9,6 +9,9 @@
 #include <cstdint>
 
 constexpr DWORD COPY_CHUNK_SIZE = 131072;
+// Copy buffers start on a page. The kernel's copies to and from the page cache run at half speed
+// when the buffer sits a few bytes off a page boundary, where a stack address may fall.
+constexpr size_t COPY_BUFFER_ALIGNMENT = 4096;
 constexpr size_t PART_NAME_CHARS = 260;
 
 // A 64-bit decimal read with no error reporting: leading white space, an optional sign, then
@@ -67,6 +70,17 @@ inline HRESULT FormatPartName(char (&name)[PART_NAME_CHARS], LPCSTR sourcePath, 
     return StringCchPrintfA(name, PART_NAME_CHARS, "%s.%03d", sourcePath, static_cast<int>(index));
 }
 
+// The index with the longest part name up to lastIndex. Indexes print with %d, so from 2^31 on
+// the longest is index 2^31 ("-2147483648"), not the last.
+inline DWORD LongestNameIndex(DWORD lastIndex) {
+    return lastIndex < 0x80000000u ? lastIndex : 0x80000000u;
+}
+
+// Sets the file's length up front and goes back to its start, so the copy only overwrites.
+void GiveFinalLength(HANDLE file, LONGLONG length);
+// Copies the next length bytes of source into destination through buffer, COPY_CHUNK_SIZE bytes
+// at a time; a source that ends early is a failure.
+void CopySlice(HANDLE source, HANDLE destination, LONGLONG length, char* buffer);
 void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize,
                     DWORD partCount);
 [[noreturn]] void ExitWithLastError(LPCSTR context);

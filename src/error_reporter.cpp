@@ -19,7 +19,9 @@ void ExitWithLastError(LPCSTR context) {
         reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
     LPCSTR text = textLength != 0 && systemText != nullptr ? systemText : "Unknown error\n";
 
-    SIZE_T lineBytes = static_cast<SIZE_T>(lstrlenA(text) + lstrlenA(context) + ERROR_TEXT_SLACK);
+    // Added as sizes, not ints, so that no length can overflow the sum.
+    SIZE_T lineBytes = static_cast<SIZE_T>(lstrlenA(text)) +
+                       static_cast<SIZE_T>(lstrlenA(context)) + ERROR_TEXT_SLACK;
     HLOCAL line = LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, lineBytes);
     if (line != nullptr) {
         StringCchPrintfA(static_cast<LPSTR>(line), LocalSize(line), "%s: ERROR 0x%08X (%d): %s",

@@ -26,7 +26,8 @@ void CheckPlan(LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize) {
     }
     // A cut name could fall on another part or on the source itself.
     char longestName[PART_NAME_CHARS];
-    if (FormatPartName(longestName, sourcePath, renames ? 0 : partCount - 1) != S_OK) {
+    if (FormatPartName(longestName, sourcePath, LongestNameIndex(renames ? 0 : partCount - 1)) !=
+        S_OK) {
         Refuse(ERROR_FILENAME_EXCED_RANGE, "Part name too long");
     }
 }

@@ -1,29 +1,28 @@
 // Writes the parts of a split: each one announced, created, given its final length and then
-// filled from the source through one fixed buffer.
+// filled from the source through one fixed buffer. The joiner shares the last two steps.
 #include "cleave.h"
 
 #include <cstdio>
 
-namespace {
-void GiveFinalLength(HANDLE part, LONGLONG partSize) {
+void GiveFinalLength(HANDLE file, LONGLONG length) {
     LARGE_INTEGER position;
-    position.QuadPart = partSize;
-    if (!SetFilePointerEx(part, position, nullptr, FILE_BEGIN)) {
+    position.QuadPart = length;
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
         ExitWithLastError("SetFilePointerEx failed");
     }
-    if (!SetEndOfFile(part)) {
+    if (!SetEndOfFile(file)) {
         ExitWithLastError("SetEndOfFile failed");
     }
     position.QuadPart = 0;
-    if (!SetFilePointerEx(part, position, nullptr, FILE_BEGIN)) {
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
         ExitWithLastError("SetFilePointerEx failed");
     }
 }
 
-void CopySlice(HANDLE source, HANDLE part, LONGLONG partSize, char* buffer) {
-    for (LONGLONG copied = 0; copied < partSize;) {
-        DWORD chunk = copied + COPY_CHUNK_SIZE <= partSize ? COPY_CHUNK_SIZE
-                                                           : static_cast<DWORD>(partSize - copied);
+void CopySlice(HANDLE source, HANDLE destination, LONGLONG length, char* buffer) {
+    for (LONGLONG copied = 0; copied < length;) {
+        DWORD chunk = copied + COPY_CHUNK_SIZE <= length ? COPY_CHUNK_SIZE
+                                                         : static_cast<DWORD>(length - copied);
         DWORD bytesRead = 0;
         if (!ReadFile(source, buffer, chunk, &bytesRead, nullptr)) {
             ExitWithLastError("ReadFile failed");
@@ -34,17 +33,16 @@ void CopySlice(HANDLE source, HANDLE part, LONGLONG partSize, char* buffer) {
             ExitWithLastError("ReadFile failed");
         }
         DWORD bytesWritten = 0;
-        if (!WriteFile(part, buffer, bytesRead, &bytesWritten, nullptr)) {
+        if (!WriteFile(destination, buffer, bytesRead, &bytesWritten, nullptr)) {
             ExitWithLastError("WriteFile failed");
         }
         copied += bytesWritten;
     }
 }
-} // namespace
 
 void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize,
                     DWORD partCount) {
-    char buffer[COPY_CHUNK_SIZE];
+    alignas(COPY_BUFFER_ALIGNMENT) char buffer[COPY_CHUNK_SIZE];
     char partName[PART_NAME_CHARS];
     for (DWORD index = 0; index < partCount; ++index) {
         FormatPartName(partName, sourcePath, index);

@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Runs the end-to-end table (cases.json) against a built cleave.
+"""Runs the end-to-end table (cases.json) against a built cleave and cleave-join.
 
 Each case lays out files in a fresh temporary directory, runs the program there with standard
 output redirected to a file, and checks the exit status, the exact output and every file left
 behind. The table is data so that the same cases run against other builds of the program, for
 example under an emulator given with --launcher.
 
-Usage: driver.py --cleave PATH [--launcher CMD] [--platform linux|windows] [--case NAME ...]
+A case runs cleave unless its "program" is "cleave-join" (or "cleave-join-faulty", the joiner
+built with the test-only fault injector, given the case's "faults" plan); cases for a program whose
+path was not given are skipped.
+
+Usage: driver.py --cleave PATH [--cleave-join PATH] [--cleave-join-faulty PATH] [--launcher CMD]
+                 [--platform linux|windows] [--case NAME ...]
 Prints one line per case and ends with "N passed, N failed".
 """
 import argparse
@@ -103,6 +108,28 @@ def expected_plan(source_size, split_size, source_name):
     return "\n".join(lines) + "\n"
 
 
+def expected_join(part_sizes, target):
+    """Standard output of a completed join of parts of these sizes, in index order."""
+    count, total = len(part_sizes), sum(part_sizes)
+    lines = [f"Part count      : {count}", f"Part size       : {part_sizes[0]}",
+             f"Joined file size: {total}", "",
+             f"* Creating '{target}.tmp' with size {total} bytes... Done."]
+    for i, size in enumerate(part_sizes):
+        pct = f"{(i + 1) / count * 100:.3f}"
+        lines.append(f"* Appending '{target}.{i:03d}' as part {i + 1} of {count} "
+                     f"with size {size} bytes... Done ({pct}% complete).")
+    lines.append(f"* Renaming '{target}.tmp' to '{target}'... Done.")
+    lines.append("* Join Completed Successfully.")
+    return "\n".join(lines) + "\n"
+
+
+def consecutive_parts(originals, target):
+    names = []
+    while f"{target}.{len(names):03d}" in originals:
+        names.append(f"{target}.{len(names):03d}")
+    return names
+
+
 def parts_of(data, split_size, source_name):
     if len(data) <= split_size:
         return {f"{source_name}.000": data}
@@ -125,15 +152,40 @@ def windows_view(text):
     return re.sub(r"(: ERROR 0x[0-9A-F]{8} \(-?\d+\): ).*(\n\n?)?\Z", r"\1", text, flags=re.S)
 
 
+def check_windows_line_ends(text):
+    """Text mode writes every line feed as CR LF. The system's text brings its own CR LF, so the
+    error line's "%s\\n" ends in CR CR LF and then an empty line."""
+    bare = re.search(r"(?<!\r)\n", text)
+    check(bare is None, f"a line ends in a bare line feed: {text[:bare.end()][-60:]!r}"
+          if bare else "")
+    if re.search(r": ERROR 0x[0-9A-F]{8} \(-?\d+\): ", text):
+        check(text.endswith("\r\r\n\r\n"), f"the error line ends in {text[-8:]!r}, "
+                                           "not CR CR LF CR LF")
+
+
 class Runner:
     def __init__(self, args):
-        self.cleave = os.path.abspath(args.cleave)
+        self.programs = {"cleave": os.path.abspath(args.cleave),
+                         "cleave-join": os.path.abspath(args.cleave_join)
+                         if args.cleave_join else None,
+                         "cleave-join-faulty": os.path.abspath(args.cleave_join_faulty)
+                         if args.cleave_join_faulty else None}
         self.launcher = shlex.split(args.launcher) if args.launcher else []
         self.platform = args.platform
 
-    def run(self, root, argv, case):
-        command = self.launcher + [self.cleave] + [expand(a) for a in argv]
+    def program_name(self, program):
+        """argv[0] as the program sees it. Wine hands a program started by its Unix path the
+        DOS path of the same file, on the Z: drive that a new prefix maps to /."""
+        path = self.programs[program] or ""
+        if self.platform == "windows" and path:
+            return "Z:" + path.replace("/", "\\")
+        return path
+
+    def run(self, root, argv, case, program=None):
+        program = self.programs[program or case.get("program", "cleave")]
+        command = self.launcher + [program] + [expand(a) for a in argv]
         limit = case.get("rlimit_fsize")
+        env = dict(os.environ, CLEAVE_FAULTS=case["faults"]) if "faults" in case else None
 
         def limit_file_size():
             if limit is not None:
@@ -145,16 +197,17 @@ class Runner:
                 reader, writer = os.pipe()
                 os.close(reader)
                 proc = subprocess.run(command, cwd=root, stdout=writer, stdin=subprocess.DEVNULL,
-                                      preexec_fn=limit_file_size, timeout=TIMEOUT)
+                                      preexec_fn=limit_file_size, timeout=TIMEOUT, env=env)
                 os.close(writer)
             else:
                 proc = subprocess.run(command, cwd=root, stdout=out, stdin=subprocess.DEVNULL,
-                                      preexec_fn=limit_file_size, timeout=TIMEOUT)
+                                      preexec_fn=limit_file_size, timeout=TIMEOUT, env=env)
         with open(out_path, "rb") as f:
             return proc.returncode, f.read().decode("latin-1")
 
     def expect_output(self, actual, expected, what="stdout"):
         if self.platform == "windows":
+            check_windows_line_ends(actual)
             actual, expected = windows_view(actual), windows_view(expected)
         check(actual == expected, f"{what} differs:\n--- expected\n{expected}--- actual\n{actual}")
 
@@ -162,11 +215,18 @@ class Runner:
         if self.platform in case.get("skip_on", []):
             return "skipped: " + case.get("why_skipped", "not on this platform")
         case = dict(case, **case.get(self.platform, {}))
+        needed = ["cleave", "cleave-join"] if case.get("kind") == "round_trip" else \
+            [case.get("program", "cleave")]
+        for program in needed:
+            if not self.programs[program]:
+                return f"skipped: no --{program} given"
         with tempfile.TemporaryDirectory(prefix="cleave-e2e-") as top:
             root = os.path.join(top, "work")
             os.mkdir(root)
             if case.get("kind") == "random_vs_split":
                 return self.random_vs_split(root, case)
+            if case.get("kind") == "round_trip":
+                return self.round_trip(root, case)
             originals = lay_out(root, case.get("files", {}))
             before = listing(root)
             status, output = self.run(root, case["args"], case)
@@ -177,13 +237,18 @@ class Runner:
         check(status == case["status"], f"exit status {status}, expected {case['status']}"
                                         f"\n--- output\n{output}")
         if "stdout" in case:
-            expected = expand(case["stdout"]).replace("{cleave}", self.cleave)
+            expected = expand(case["stdout"]).replace("{cleave}", self.program_name("cleave"))
+            expected = expected.replace("{cleave-join}", self.program_name("cleave-join"))
             self.expect_output(output, expected)
         if "plan" in case:
             source, split = case["plan"]
             source = expand(source)
             data = originals[source]
             self.expect_output(output, expected_plan(len(data), split, source))
+        if "join_plan" in case:
+            target = expand(case["join_plan"])
+            sizes = [len(originals[n]) for n in consecutive_parts(originals, target)]
+            self.expect_output(output, expected_join(sizes, target))
         for fragment in case.get("stdout_contains", []):
             check(expand(fragment) in output, f"output lacks {fragment!r}:\n{output}")
         expected_files = self.expected_files(case, originals)
@@ -210,6 +275,8 @@ class Runner:
                 files[name] = originals[source][start:start + length]
             elif "renamed_from" in spec:
                 files[name] = originals[spec["renamed_from"]]
+            elif "joined_from" in spec:
+                files[name] = b"".join(originals[expand(n)] for n in spec["joined_from"])
             else:
                 files[name] = content_of(spec, name)
         if "parts_of" in case:
@@ -255,10 +322,47 @@ class Runner:
             shutil.rmtree(theirs)
         return "ok"
 
+    def round_trip(self, root, case):
+        """Random sizes and the given (size, split size) pairs: cleave's parts, joined by
+        cleave-join, give back the source byte for byte and stay as they were."""
+        rng = random.Random(case["seed"])
+        pairs = [tuple(p) for p in case.get("pairs", [])]
+        for _ in range(case["trials"]):
+            split_size = rng.choice([1, 7, 512, 131071, 131072, 131073, rng.randint(1, 400000)])
+            pairs.append((rng.randint(0, 3 * split_size + 5), split_size))
+        split_size = rng.randint(1, 8)
+        pairs.append((rng.randint(1000 * split_size + 1, 1100 * split_size), split_size))
+        for trial, (size, split_size) in enumerate(pairs):
+            what = f"trial {trial} ({size}, {split_size})"
+            work = os.path.join(root, f"trial{trial}")
+            os.mkdir(work)
+            data = rng.randbytes(size)
+            with open(os.path.join(work, "data.bin"), "wb") as f:
+                f.write(data)
+            status, output = self.run(work, ["data.bin", str(split_size)], case, "cleave")
+            check(status == 0, f"{what}: cleave status {status}\n{output}")
+            if os.path.exists(os.path.join(work, "data.bin")):
+                os.remove(os.path.join(work, "data.bin"))
+            parts = parts_of(data, split_size, "data.bin")
+            status, output = self.run(work, ["data.bin"], case, "cleave-join")
+            check(status == 0, f"{what}: cleave-join status {status}\n{output}")
+            self.expect_output(output, expected_join([len(p) for p in parts.values()],
+                                                     "data.bin"), f"{what} stdout")
+            present = listing(work)
+            check(present == set(parts) | {"data.bin"},
+                  f"{what}: files differ: {sorted(present ^ (set(parts) | {'data.bin'}))}")
+            for name, expected in list(parts.items()) + [("data.bin", data)]:
+                with open(os.path.join(work, name), "rb") as f:
+                    check(f.read() == expected, f"{what}: {name} is not as expected")
+            shutil.rmtree(work)
+        return "ok"
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cleave", required=True)
+    parser.add_argument("--cleave-join", default="")
+    parser.add_argument("--cleave-join-faulty", default="")
     parser.add_argument("--launcher", default="")
     parser.add_argument("--platform", choices=["linux", "windows"], default="linux")
     parser.add_argument("--cases", default=os.path.join(HERE, "cases.json"))

@@ -13,6 +13,7 @@
     X(ERROR_NOT_ENOUGH_MEMORY, 8, "There is not enough memory to finish the operation.")           \
     X(ERROR_INVALID_DATA, 13, "The data is not valid.")                                            \
     X(ERROR_NOT_SAME_DEVICE, 17, "The file cannot be moved to a different file system.")           \
+    X(ERROR_NO_MORE_FILES, 18, "There are no more files.")                                         \
     X(ERROR_WRITE_PROTECT, 19, "The file system is mounted read-only.")                            \
     X(ERROR_GEN_FAILURE, 31, "The system reported a failure that has no closer description.")      \
     X(ERROR_SHARING_VIOLATION, 32, "The file is already open in a way that does not allow this.")  \

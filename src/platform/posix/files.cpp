@@ -7,12 +7,22 @@
 #include "internal.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+// open is variadic, so the table holds this fixed-argument form of it.
+int OpenFile(const char* path, int flags, mode_t mode) {
+    return open(path, flags, mode);
+}
+} // namespace
+
+SystemCalls systemCalls = {OpenFile,  fstat, lstat,  ftruncate, pread,  pwrite,
+                           renameat2, link,  unlink, close,     nullptr};
 
 namespace {
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
@@ -54,20 +64,41 @@ FileHandle* FreeSlot() {
 // Windows says "path not found" rather than "file not found" when a directory on the way is
 // missing; POSIX says ENOENT for both, so look at the parent.
 DWORD MissingPathCode(const char* path) {
-    const char* slash = strrchr(path, '/');
+    // An empty name is no path at all, and a trailing slash does not start another name:
+    // Windows calls "" a missing path and "absent/" a missing file.
+    if (*path == '\0') {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    size_t end = strlen(path);
+    while (end > 1 && path[end - 1] == '/') {
+        --end;
+    }
+    const char* slash = static_cast<const char*>(memrchr(path, '/', end));
     if (slash == nullptr) {
         return ERROR_FILE_NOT_FOUND;
     }
-    std::string parent(path, slash == path ? 1 : static_cast<size_t>(slash - path));
+    // A fixed buffer rather than std::string: nothing else in the program needs the C++
+    // library, and leaving it unlinked keeps the process as small as the C tools beside it.
+    // The path already fitted the system's limit, or the call would have failed otherwise.
+    char parent[PATH_MAX];
+    size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (length >= sizeof parent) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    memcpy(parent, path, length);
+    parent[length] = '\0';
     struct stat st;
-    return stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                 : ERROR_PATH_NOT_FOUND;
+    return stat(parent, &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                         : ERROR_PATH_NOT_FOUND;
 }
+
+} // namespace
 
 BOOL FailForPath(int errnum, const char* path) {
     return errnum == ENOENT ? FailWith(MissingPathCode(path)) : FailWithErrno(errnum);
 }
 
+namespace {
 bool Denies(DWORD share, DWORD access) {
     return ((access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) ||
            ((access & GENERIC_READ) && !(share & FILE_SHARE_READ));
@@ -104,7 +135,7 @@ int OpenFlags(DWORD access, DWORD disposition) {
 }
 
 HANDLE CloseAndFail(int fd, DWORD code) {
-    close(fd);
+    systemCalls.close(fd);
     FailWith(code);
     return INVALID_HANDLE_VALUE;
 }
@@ -125,7 +156,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         FailWith(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
-    int fd = open(name, OpenFlags(access, disposition), 0666);
+    int fd = systemCalls.open(name, OpenFlags(access, disposition), 0666);
     if (fd < 0) {
         int errnum = errno;
         if (errnum == EEXIST && disposition == CREATE_NEW) {
@@ -136,7 +167,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         return INVALID_HANDLE_VALUE;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0) {
+    if (systemCalls.fstat(fd, &st) != 0) {
         return CloseAndFailWithErrno(fd, errno);
     }
     if (S_ISDIR(st.st_mode)) {
@@ -146,7 +177,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         return CloseAndFail(fd, ERROR_SHARING_VIOLATION);
     }
     bool regular = S_ISREG(st.st_mode);
-    if (regular && disposition == CREATE_ALWAYS && st.st_size > 0 && ftruncate(fd, 0) != 0) {
+    if (regular && disposition == CREATE_ALWAYS && st.st_size > 0 &&
+        systemCalls.ftruncate(fd, 0) != 0) {
         return CloseAndFailWithErrno(fd, errno);
     }
     if (!regular) {
@@ -165,7 +197,7 @@ BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
         return FailWith(ERROR_NOT_SUPPORTED);
     }
     struct stat st;
-    if (fstat(h->fd, &st) != 0) {
+    if (systemCalls.fstat(h->fd, &st) != 0) {
         return FailWithErrno(errno);
     }
     size->QuadPart = st.st_size;
@@ -182,7 +214,7 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPos
     if (method == FILE_CURRENT) {
         base = h->position;
     } else if (method == FILE_END) {
-        LARGE_INTEGER size;
+        LARGE_INTEGER size{};
         if (!GetFileSizeEx(file, &size)) {
             return FALSE;
         }
@@ -196,6 +228,9 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPos
     }
     if (target < 0) {
         return FailWith(ERROR_NEGATIVE_SEEK);
+    }
+    if (systemCalls.seek != nullptr && systemCalls.seek(h->fd, target) != 0) {
+        return FailWithErrno(errno);
     }
     h->position = target;
     if (newPosition != nullptr) {
@@ -212,7 +247,7 @@ BOOL SetEndOfFile(HANDLE file) {
     if (!(h->access & GENERIC_WRITE)) {
         return FailWith(ERROR_ACCESS_DENIED);
     }
-    if (ftruncate(h->fd, h->position) != 0) {
+    if (systemCalls.ftruncate(h->fd, h->position) != 0) {
         return FailWithErrno(errno);
     }
     return TRUE;
@@ -229,7 +264,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     }
     char* out = static_cast<char*>(buffer);
     while (*read < toRead) {
-        ssize_t got = pread(h->fd, out + *read, toRead - *read, h->position);
+        ssize_t got = systemCalls.pread(h->fd, out + *read, toRead - *read, h->position);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -256,7 +291,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
     }
     const char* in = static_cast<const char*>(buffer);
     while (*written < toWrite) {
-        ssize_t put = pwrite(h->fd, in + *written, toWrite - *written, h->position);
+        ssize_t put = systemCalls.pwrite(h->fd, in + *written, toWrite - *written, h->position);
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -278,19 +313,19 @@ BOOL CloseHandle(HANDLE object) {
         return FailWith(ERROR_INVALID_HANDLE);
     }
     h->inUse = false;
-    close(h->fd);
+    systemCalls.close(h->fd);
     return TRUE;
 }
 
 namespace {
 // For file systems without RENAME_NOREPLACE: link refuses an existing name, as Windows does.
 BOOL LinkThenUnlink(LPCSTR existingName, LPCSTR newName) {
-    if (link(existingName, newName) != 0) {
+    if (systemCalls.link(existingName, newName) != 0) {
         return errno == EEXIST ? FailWith(ERROR_ALREADY_EXISTS) : FailForPath(errno, newName);
     }
-    if (unlink(existingName) != 0) {
+    if (systemCalls.unlink(existingName) != 0) {
         int errnum = errno;
-        unlink(newName);
+        systemCalls.unlink(newName);
         return FailWithErrno(errnum);
     }
     return TRUE;
@@ -299,14 +334,14 @@ BOOL LinkThenUnlink(LPCSTR existingName, LPCSTR newName) {
 
 BOOL MoveFileA(LPCSTR existingName, LPCSTR newName) {
     struct stat st;
-    if (lstat(existingName, &st) != 0) {
+    if (systemCalls.lstat(existingName, &st) != 0) {
         return FailForPath(errno, existingName);
     }
     // Our handles never allow deletion, and Windows refuses to move a file that is open.
     if (SharingConflict(st, GENERIC_READ | GENERIC_WRITE, 0)) {
         return FailWith(ERROR_SHARING_VIOLATION);
     }
-    if (renameat2(AT_FDCWD, existingName, AT_FDCWD, newName, RENAME_NOREPLACE) == 0) {
+    if (systemCalls.renameat2(AT_FDCWD, existingName, AT_FDCWD, newName, RENAME_NOREPLACE) == 0) {
         return TRUE;
     }
     int errnum = errno;

@@ -21,7 +21,7 @@ BlockHeader* HeaderOf(HLOCAL block) {
 // A closed pipe on standard output must not kill the run, and a file-size limit must show up
 // as a failed call with its own error line rather than as a signal.
 struct IgnoreFatalSignals {
-    IgnoreFatalSignals() {
+    IgnoreFatalSignals() noexcept {
         signal(SIGPIPE, SIG_IGN);
         signal(SIGXFSZ, SIG_IGN);
     }

@@ -1,5 +1,5 @@
-// The Windows calls, types and constants the splitter uses, declared for POSIX systems and
-// provided by the sources beside this header. Only what the splitter needs is here.
+// The Windows calls, types and constants the splitter and the joiner use, declared for POSIX
+// systems and provided by the sources beside this header. Only what they need is here.
 #ifndef CLEAVE_WIN32_API_H
 #define CLEAVE_WIN32_API_H
 
@@ -10,6 +10,7 @@
 #include "error_codes.h"
 
 typedef int BOOL;
+typedef char CHAR;
 typedef unsigned int UINT;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -46,7 +47,16 @@ constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+constexpr DWORD MAX_PATH = 260;
 constexpr DWORD FILE_BEGIN = 0;
+
+// Only the fields the joiner reads; the name is the entry's own, without its directory.
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    CHAR cFileName[MAX_PATH];
+};
 
 constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
@@ -83,6 +93,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL MoveFileA(LPCSTR existingName, LPCSTR newName);
 BOOL CloseHandle(HANDLE object);
+DWORD GetFileAttributesA(LPCSTR name);
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data);
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);
+BOOL FindClose(HANDLE search);
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
