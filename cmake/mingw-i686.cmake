@@ -1,17 +1,3 @@
-# Cross builds for Windows with Debian's mingw-w64 i686 compilers. Everything but the operating
-# system is linked in, so the program imports only KERNEL32 and the C runtime (msvcrt.dll).
-set(CMAKE_SYSTEM_NAME Windows)
+# The 32-bit program we ship.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CLEAVE_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${CLEAVE_MINGW_TRIPLET}-gcc)
-set(CMAKE_CXX_COMPILER ${CLEAVE_MINGW_TRIPLET}-g++)
-set(CMAKE_RC_COMPILER ${CLEAVE_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${CLEAVE_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
