@@ -81,6 +81,11 @@ void GiveFinalLength(HANDLE file, LONGLONG length);
 // Copies the next length bytes of source into destination through buffer, COPY_CHUNK_SIZE bytes
 // at a time; a source that ends early is a failure.
 void CopySlice(HANDLE source, HANDLE destination, LONGLONG length, char* buffer);
+// A part's line: "* <verb> '<name>' as part i of n with size s bytes... ", flushed before the
+// part is touched so that it shows while the part is copied and a failure continues it; the
+// report of the copied part ends the line with the percentage done.
+void AnnouncePart(LPCSTR verb, LPCSTR partName, DWORD index, DWORD partCount, LONGLONG partSize);
+void ReportPartDone(DWORD index, DWORD partCount);
 void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize,
                     DWORD partCount);
 [[noreturn]] void ExitWithLastError(LPCSTR context);

@@ -196,9 +196,7 @@ void AppendParts(HANDLE target, LPCSTR targetPath, const PartSet& parts) {
     for (DWORD index = 0; index < parts.count; ++index) {
         FormatPartName(partName, targetPath, index);
         LONGLONG partSize = index == parts.count - 1 ? parts.lastSize : parts.partSize;
-        printf("* Appending '%s' as part %d of %d with size %" PRId64 " bytes... ", partName,
-               static_cast<int>(index + 1), static_cast<int>(parts.count), partSize);
-        fflush(stdout);
+        AnnouncePart("Appending", partName, index, parts.count, partSize);
 
         HANDLE part = CreateFileA(partName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -207,7 +205,7 @@ void AppendParts(HANDLE target, LPCSTR targetPath, const PartSet& parts) {
         }
         CopySlice(part, target, partSize, buffer);
 
-        printf("Done (%.3f%% complete).\n", PercentDone(index, parts.count));
+        ReportPartDone(index, parts.count);
         CloseHandle(part);
     }
 }

@@ -40,6 +40,16 @@ void CopySlice(HANDLE source, HANDLE destination, LONGLONG length, char* buffer)
     }
 }
 
+void AnnouncePart(LPCSTR verb, LPCSTR partName, DWORD index, DWORD partCount, LONGLONG partSize) {
+    printf("* %s '%s' as part %d of %d with size %" PRId64 " bytes... ", verb, partName,
+           static_cast<int>(index + 1), static_cast<int>(partCount), partSize);
+    fflush(stdout);
+}
+
+void ReportPartDone(DWORD index, DWORD partCount) {
+    printf("Done (%.3f%% complete).\n", PercentDone(index, partCount));
+}
+
 void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize,
                     DWORD partCount) {
     alignas(COPY_BUFFER_ALIGNMENT) char buffer[COPY_CHUNK_SIZE];
@@ -47,9 +57,7 @@ void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGL
     for (DWORD index = 0; index < partCount; ++index) {
         FormatPartName(partName, sourcePath, index);
         LONGLONG partSize = PartSize(index, partCount, sourceSize, splitSize);
-        printf("* Creating '%s' as part %d of %d with size %" PRId64 " bytes... ", partName,
-               static_cast<int>(index + 1), static_cast<int>(partCount), partSize);
-        fflush(stdout);
+        AnnouncePart("Creating", partName, index, partCount, partSize);
 
         HANDLE part = CreateFileA(partName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -59,7 +67,7 @@ void SplitIntoParts(HANDLE source, LPCSTR sourcePath, LONGLONG sourceSize, LONGL
         GiveFinalLength(part, partSize);
         CopySlice(source, part, partSize, buffer);
 
-        printf("Done (%.3f%% complete).\n", PercentDone(index, partCount));
+        ReportPartDone(index, partCount);
         CloseHandle(part);
     }
 }

@@ -37,41 +37,41 @@ def expand(text):
     return re.sub(r"\{rep:(.):(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
 
 
-def content_of(spec, name):
-    if "bytes" in spec:
-        return spec["bytes"].encode("latin-1")
-    if "random" in spec:
-        rng = random.Random(spec.get("seed", name))
-        return rng.randbytes(spec["random"])
-    if "pattern" in spec:
-        return bytes(i % 251 for i in range(spec["pattern"]))
+def content_of(layout, name):
+    if "bytes" in layout:
+        return layout["bytes"].encode("latin-1")
+    if "random" in layout:
+        rng = random.Random(layout.get("seed", name))
+        return rng.randbytes(layout["random"])
+    if "pattern" in layout:
+        return bytes(i % 251 for i in range(layout["pattern"]))
     return None
 
 
 def lay_out(root, files):
     """Creates the case's files; returns the original bytes of each regular file."""
     originals = {}
-    for raw_name, spec in files.items():
+    for raw_name, layout in files.items():
         name = expand(raw_name)
         path = os.path.join(root, name)
         os.makedirs(os.path.dirname(path) or root, exist_ok=True)
-        if spec.get("dir"):
+        if layout.get("dir"):
             os.makedirs(path, exist_ok=True)
-        elif "symlink" in spec:
-            os.symlink(expand(spec["symlink"]), path)
-        elif "hardlink" in spec:
-            os.link(os.path.join(root, expand(spec["hardlink"])), path)
-        elif spec.get("fifo"):
+        elif "symlink" in layout:
+            os.symlink(expand(layout["symlink"]), path)
+        elif "hardlink" in layout:
+            os.link(os.path.join(root, expand(layout["hardlink"])), path)
+        elif layout.get("fifo"):
             os.mkfifo(path)
-        elif "sparse" in spec:
+        elif "sparse" in layout:
             with open(path, "wb") as f:
-                f.truncate(spec["sparse"])
-                tail = expand(spec.get("tail", "")).encode("latin-1")
+                f.truncate(layout["sparse"])
+                tail = expand(layout.get("tail", "")).encode("latin-1")
                 if tail:
-                    f.seek(spec["sparse"] - len(tail))
+                    f.seek(layout["sparse"] - len(tail))
                     f.write(tail)
         else:
-            data = content_of(spec, name)
+            data = content_of(layout, name)
             with open(path, "wb") as f:
                 f.write(data)
             originals[name] = data
@@ -266,19 +266,19 @@ class Runner:
 
     def expected_files(self, case, originals):
         files = {}
-        for name, spec in case.get("after", {}).items():
+        for name, layout in case.get("after", {}).items():
             name = expand(name)
-            if spec == "unchanged":
+            if layout == "unchanged":
                 files[name] = originals[name]
-            elif "slice" in spec:
-                source, start, length = spec["slice"]
+            elif "slice" in layout:
+                source, start, length = layout["slice"]
                 files[name] = originals[source][start:start + length]
-            elif "renamed_from" in spec:
-                files[name] = originals[spec["renamed_from"]]
-            elif "joined_from" in spec:
-                files[name] = b"".join(originals[expand(n)] for n in spec["joined_from"])
+            elif "renamed_from" in layout:
+                files[name] = originals[layout["renamed_from"]]
+            elif "joined_from" in layout:
+                files[name] = b"".join(originals[expand(n)] for n in layout["joined_from"])
             else:
-                files[name] = content_of(spec, name)
+                files[name] = content_of(layout, name)
         if "parts_of" in case:
             source, split = case["parts_of"]
             source = expand(source)
