@@ -32,7 +32,7 @@ inline LONGLONG ParseSplitSize(const char* text) {
 }
 
 // The quotient rounded up, in 32 bits. Negative split sizes give the wrapped counts that
-// existing callers know: -1 becomes 0, and so on.
+// existing callers know: a quotient of -1 becomes 0, and so on.
 inline DWORD CountParts(LONGLONG sourceSize, LONGLONG splitSize) {
     DWORD count = static_cast<DWORD>(sourceSize / splitSize);
     uint64_t covered = static_cast<uint64_t>(count) * static_cast<uint64_t>(splitSize);

@@ -10,8 +10,8 @@ namespace {
     ExitWithLastError(context);
 }
 
-// Everything that would make the run fail half-way for a reason known now is refused before
-// anything is printed or created.
+// A split size of 0, a part count past 32 bits and a part name that does not fit are refused
+// before anything is printed or created; negative split sizes run as they always have.
 void CheckPlan(LPCSTR sourcePath, LONGLONG sourceSize, LONGLONG splitSize) {
     if (splitSize == 0) {
         Refuse(ERROR_INVALID_PARAMETER, "Invalid split size");

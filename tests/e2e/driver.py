@@ -190,9 +190,16 @@ class Runner:
         def limit_file_size():
             if limit is not None:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+            if case.get("standard_streams_closed"):
+                os.close(0)
+                os.close(1)
 
-        out_path = os.path.join(os.path.dirname(root), "stdout")
-        with open(out_path, "wb") as out:
+        # stdout_into: standard output appended to a file of the case, as `>> name` would.
+        into = case.get("stdout_into")
+        out_path = os.path.join(root, expand(into)) if into else \
+            os.path.join(os.path.dirname(root), "stdout")
+        start = os.path.getsize(out_path) if into and os.path.exists(out_path) else 0
+        with open(out_path, "ab" if into else "wb") as out:
             if case.get("stdout_closed"):
                 reader, writer = os.pipe()
                 os.close(reader)
@@ -203,7 +210,7 @@ class Runner:
                 proc = subprocess.run(command, cwd=root, stdout=out, stdin=subprocess.DEVNULL,
                                       preexec_fn=limit_file_size, timeout=TIMEOUT, env=env)
         with open(out_path, "rb") as f:
-            return proc.returncode, f.read().decode("latin-1")
+            return proc.returncode, f.read()[start:].decode("latin-1")
 
     def expect_output(self, actual, expected, what="stdout"):
         if self.platform == "windows":
@@ -253,8 +260,8 @@ class Runner:
             check(expand(fragment) in output, f"output lacks {fragment!r}:\n{output}")
         expected_files = self.expected_files(case, originals)
         present = listing(root)
-        kept = {expand(n) for n in case.get("keep", [])} | {n for n in before
-                                                             if n not in originals}
+        named = case.get("keep", []) + ([case["stdout_into"]] if "stdout_into" in case else [])
+        kept = {expand(n) for n in named} | {n for n in before if n not in originals}
         check(present == set(expected_files) | kept,
               f"files differ: unexpected {sorted(present - set(expected_files) - kept)}, "
               f"missing {sorted(set(expected_files) - present)}")

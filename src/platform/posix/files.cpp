@@ -1,9 +1,10 @@
 // File calls with Windows semantics over POSIX. Handles come from a small fixed table and keep
 // their own file position, so reads and writes are positioned (pread/pwrite) and a seek is pure
-// bookkeeping. Share modes are honoured between the handles of this process, checked before
-// anything is truncated. Opening never blocks on a FIFO or device, and only regular files report
-// a size. Reads and writes are synchronous: EINTR and short transfers are retried, a read is
-// short only at end of file, and a write stores everything or fails. MoveFileA never replaces.
+// bookkeeping. Share modes are honoured between the handles of this process, its redirected
+// standard streams among them, checked before anything is truncated. Opening never blocks on a FIFO
+// or device, and only regular files report a size. Reads and writes are synchronous: EINTR and
+// short transfers are retried, a read is short only at end of file, and a write stores everything
+// or fails. MoveFileA never replaces.
 #include "internal.h"
 
 #include <cerrno>
@@ -108,9 +109,45 @@ bool SameFile(const FileHandle& h, const struct stat& st) {
     return h.device == st.st_dev && h.inode == st.st_ino;
 }
 
+bool Conflicts(const FileHandle& h, const struct stat& st, DWORD access, DWORD share) {
+    return h.inUse && SameFile(h, st) && (Denies(h.share, access) || Denies(share, h.access));
+}
+
+// The shell's redirections are open handles too. On Windows a part cannot be created over the
+// file standard output goes to, nor the source opened while standard output appends to it; a
+// command shell opens them with read and write sharing. Noted once, before the first open: they
+// do not change during a run.
+FileHandle standardStreams[3];
+bool standardStreamsNoted = false;
+
+void NoteStandardStreams() {
+    standardStreamsNoted = true;
+    for (int fd = 0; fd < 3; ++fd) {
+        int flags = fcntl(fd, F_GETFL);
+        struct stat st;
+        if (flags < 0 || fstat(fd, &st) != 0) {
+            continue;
+        }
+        int mode = flags & O_ACCMODE;
+        DWORD access =
+            (mode != O_WRONLY ? GENERIC_READ : 0) | (mode != O_RDONLY ? GENERIC_WRITE : 0);
+        standardStreams[fd] = FileHandle{
+            true,      S_ISREG(st.st_mode), fd, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            st.st_dev, st.st_ino,           0};
+    }
+}
+
 bool SharingConflict(const struct stat& st, DWORD access, DWORD share) {
+    if (!standardStreamsNoted) {
+        NoteStandardStreams();
+    }
+    for (const FileHandle& h : standardStreams) {
+        if (Conflicts(h, st, access, share)) {
+            return true;
+        }
+    }
     for (const FileHandle& h : handles) {
-        if (h.inUse && SameFile(h, st) && (Denies(h.share, access) || Denies(share, h.access))) {
+        if (Conflicts(h, st, access, share)) {
             return true;
         }
     }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -19,13 +20,19 @@ BlockHeader* HeaderOf(HLOCAL block) {
 }
 
 // A closed pipe on standard output must not kill the run, and a file-size limit must show up
-// as a failed call with its own error line rather than as a signal.
-struct IgnoreFatalSignals {
-    IgnoreFatalSignals() noexcept {
+// as a failed call with its own error line rather than as a signal. A standard stream that was
+// closed is opened on /dev/null, so that no part file takes its number and receives the output.
+struct ProcessSetup {
+    ProcessSetup() noexcept {
         signal(SIGPIPE, SIG_IGN);
         signal(SIGXFSZ, SIG_IGN);
+        for (int fd = 0; fd < 3; ++fd) {
+            if (fcntl(fd, F_GETFD) < 0) {
+                open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            }
+        }
     }
-} ignoreFatalSignals;
+} processSetup;
 } // namespace
 
 int lstrlenA(LPCSTR text) {
